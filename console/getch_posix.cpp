@@ -37,8 +37,10 @@ termios key_mode(termios settings) {
                           | ICRNL | INLCR | IGNCR  // Enter reads as CR (13), as sent
                           | ISTRIP                 // all eight bits of every byte
                           | BRKINT | PARMRK);      // a break reads as one NUL, not SIGINT
-    settings.c_cc[VMIN] = 1;                       // a read returns as soon as one byte is there,
-    settings.c_cc[VTIME] = 0;  // with no timer: the wait for a key's rest uses poll
+    // A read returns as soon as one byte is there, with no timer: the wait
+    // for the rest of a key is done with poll.
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
     return settings;
 }
 
