@@ -77,6 +77,7 @@ void on_stop(int) {
     sigaddset(&stop, SIGTSTP);
     sigprocmask(SIG_UNBLOCK, &stop, nullptr);
     raise(SIGTSTP);
+    // cppcheck-suppress unreachableCode ; raise() returns once the process is continued
     set_handler(SIGTSTP, on_stop);
     enter_key_mode();
     errno = saved_errno;
