@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <memory>
 #include <ostream>
 #include <thread>
 
@@ -38,6 +39,15 @@ class OnTerminal : public ::testing::Test {
 
     void expect_settings_as_before() const {
         EXPECT_EQ(describe_settings(terminal.settings()), describe_settings(before));
+    }
+
+    // The program is (again) waiting in key mode, and a key still ends it
+    // with the settings given back.
+    void expect_key_mode_and_key_read(Child &child) const {
+        EXPECT_TRUE(terminal.wait_for_key_mode()) << "not in key mode";
+        write_all(terminal.master, "q");
+        EXPECT_EQ(describe_status(child.wait()), "exit 113");
+        expect_settings_as_before();
     }
 
     // What is left in the terminal's input for whoever reads next.
@@ -181,10 +191,7 @@ TEST_F(OnTerminal, StopGivesTerminalBackAndContinueTakesItAgain) {
     expect_settings_as_before();
 
     kill(child->pid(), SIGCONT);
-    EXPECT_TRUE(terminal.wait_for_key_mode());
-    write_all(terminal.master, "q");
-    EXPECT_EQ(describe_status(child->wait()), "exit 113");
-    expect_settings_as_before();
+    expect_key_mode_and_key_read(*child);
 }
 
 // A shell may reset the terminal while a job is stopped by SIGSTOP, which
@@ -196,10 +203,7 @@ TEST_F(OnTerminal, ContinueAfterStopSignalRetakesKeyMode) {
     terminal.apply(before);
 
     kill(child->pid(), SIGCONT);
-    EXPECT_TRUE(terminal.wait_for_key_mode());
-    write_all(terminal.master, "q");
-    EXPECT_EQ(describe_status(child->wait()), "exit 113");
-    expect_settings_as_before();
+    expect_key_mode_and_key_read(*child);
 }
 
 // As a session leader its process group is orphaned, and the kernel drops
@@ -210,10 +214,7 @@ TEST_F(OnTerminal, DroppedStopKeepsWaitingInKeyMode) {
     auto child = start(options);
     kill(child->pid(), SIGTSTP);
     EXPECT_TRUE(child->still_running_after(milliseconds(100)));
-    EXPECT_TRUE(terminal.wait_for_key_mode());
-    write_all(terminal.master, "q");
-    EXPECT_EQ(describe_status(child->wait()), "exit 113");
-    expect_settings_as_before();
+    expect_key_mode_and_key_read(*child);
 }
 
 TEST_F(OnTerminal, HangUpOfControllingTerminalEndsBySighup) {
