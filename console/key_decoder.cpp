@@ -56,33 +56,17 @@ KeyDecode decode_character(const unsigned char *bytes, std::size_t count, bool i
     return key(code_point, length);
 }
 
-// F1 to F10 in the numbered form ESC [ n ~: 11 to 15 and 17 to 21 are F1
-// to F10 (VT220, rxvt); 25 to 34 are shifted F-keys on the Linux console
-// and rxvt. 23 and 24 are F11 and F12.
+// F1 to F10 in the numbered form ESC [ n ~. 23 and 24 are F11 and F12.
+constexpr int numbered_function_keys[] = {
+    11, 12, 13, 14, 15, 17, 18, 19, 20, 21,  // F1 to F10 (VT220, rxvt)
+    25, 26, 28, 29, 31, 32, 33, 34,          // shifted F-keys (Linux console, rxvt)
+};
+
 bool is_numbered_function_key(int number) {
-    switch (number) {
-    case 11:
-    case 12:
-    case 13:
-    case 14:
-    case 15:
-    case 17:
-    case 18:
-    case 19:
-    case 20:
-    case 21:
-    case 25:
-    case 26:
-    case 28:
-    case 29:
-    case 31:
-    case 32:
-    case 33:
-    case 34:
-        return true;
-    default:
-        return false;
+    for (int function_key : numbered_function_keys) {
+        if (number == function_key) return true;
     }
+    return false;
 }
 
 // The code of a whole sequence, from its first parameter and final byte.
@@ -117,9 +101,9 @@ KeyDecode decode_sequence(const unsigned char *bytes, std::size_t count, bool in
 
     int number = 0;  // the first parameter, which names the key
     bool in_first_parameter = true;
-    for (std::size_t i = 2; i < count; ++i) {
+    std::size_t i = 2;
+    for (; i < count && i < max_sequence_length; ++i) {
         const unsigned char byte = bytes[i];
-        if (i == max_sequence_length) return key(special_key_code, i);
         const bool rxvt_end = byte == '$' && is_digit(bytes[i - 1]);
         if ((byte >= 0x40 && byte <= 0x7e) || rxvt_end)
             return key(sequence_code(number, byte), i + 1);
@@ -130,7 +114,7 @@ KeyDecode decode_sequence(const unsigned char *bytes, std::size_t count, bool in
             number = number * 10 + (byte - '0');
         }
     }
-    if (count == max_sequence_length) return key(special_key_code, count);
+    if (i == max_sequence_length) return key(special_key_code, i);  // endless: cut it here
     return input_ended ? cut_sequence(count) : need_more;
 }
 

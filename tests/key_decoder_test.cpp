@@ -134,6 +134,8 @@ const Case cases[] = {
 
     // Unknown sequences are special keys, read whole.
     {"unknown_number", esc + "[99~", false, 224, 5},
+    {"unused_number_between_f5_and_f6", esc + "[16~", false, 224, 5},
+    {"unused_number_between_shifted_f_keys", esc + "[30~", false, 224, 5},
     {"kitty_style", esc + "[97;5u", false, 224, 7},
     {"private_parameters", esc + "[<0;1;2M", false, 224, 9},
 
