@@ -1,7 +1,7 @@
-// Key codes follow the console read this program was first written for:
-// a character gives its code, F1 to F10 and Alt plus a character give 0,
-// every other special key gives 224 (the first of the two codes that read
-// returns for such keys), and Esc on its own gives 27.
+// Key codes follow the Windows console read, _getch: a character gives its
+// code, F1 to F10 and Alt plus a character give 0, every other special key
+// gives 224 (the first of the two codes _getch returns for such keys), and
+// Esc on its own gives 27.
 #include "console/key_decoder.h"
 
 namespace {
