@@ -4,6 +4,9 @@
 // Esc on its own gives 27.
 #include "console/key_decoder.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 constexpr unsigned char esc = 0x1b;
@@ -63,10 +66,8 @@ constexpr int numbered_function_keys[] = {
 };
 
 bool is_numbered_function_key(int number) {
-    for (int function_key : numbered_function_keys) {
-        if (number == function_key) return true;
-    }
-    return false;
+    return std::find(std::begin(numbered_function_keys), std::end(numbered_function_keys),
+                     number) != std::end(numbered_function_keys);
 }
 
 // The code of a whole sequence, from its first parameter and final byte.
