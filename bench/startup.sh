@@ -21,7 +21,7 @@ instructions() {
 
 peak_kib() {
     local least=
-    for _ in 1 2 3 4 5 6 7; do
+    for _ in $(seq 15); do
         /usr/bin/time -f %M -o "$work/rss" "$1" </dev/null >/dev/null 2>&1 || true
         local kib
         kib=$(tail -n 1 "$work/rss")
