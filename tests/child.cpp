@@ -187,6 +187,11 @@ void Pipe::close_write() {
     write = -1;
 }
 
+std::string Pipe::read_to_end() {
+    close_write();
+    return read_for(read, deadline);
+}
+
 Terminal::Terminal() {
     check(openpty(&master, &slave, nullptr, nullptr, nullptr) == 0, "openpty");
     set_cloexec(master);

@@ -68,6 +68,8 @@ struct Pipe {
     ~Pipe();
     void close_read();
     void close_write();
+    // Closes the test's write end and reads until every writer has gone.
+    std::string read_to_end();
     int read = -1;
     int write = -1;
 };

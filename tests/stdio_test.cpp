@@ -40,10 +40,8 @@ TEST(Report, IsExactAndIgnoresArgumentsAndEnvironment) {
             options.empty_environment = true;
         }
         Child child(options);
-        out.close_write();
-        err.close_write();
-        EXPECT_EQ(read_for(out.read, deadline), report);
-        EXPECT_EQ(read_for(err.read, deadline), "");
+        EXPECT_EQ(out.read_to_end(), report);
+        EXPECT_EQ(err.read_to_end(), "");
         EXPECT_EQ(describe_status(child.wait()), "exit 255");
     }
 }
@@ -85,10 +83,9 @@ TEST_P(KeyFromPipe, DecodesOneKeyAndLeavesTheRest) {
     options.in = in.read;
     options.err = err.write;
     Child child(options);
-    err.close_write();
     EXPECT_EQ(describe_status(child.wait()), "exit " + std::to_string(c.exit_status));
-    EXPECT_EQ(read_for(in.read, deadline), c.left_over);
-    EXPECT_EQ(read_for(err.read, deadline), "");
+    EXPECT_EQ(in.read_to_end(), c.left_over);
+    EXPECT_EQ(err.read_to_end(), "");
 }
 
 // clang-format off
@@ -146,24 +143,19 @@ INSTANTIATE_TEST_SUITE_P(Files, KeyFromFile, ::testing::Values(
 // clang-format on
 
 TEST(NoInput, EndOfInputReadErrorAndClosedStdinAllGive255) {
-    struct {
-        const char *what;
-        int fd;
-    } inputs[] = {
-        {"/dev/null", open("/dev/null", O_RDONLY | O_CLOEXEC)},
-        {"a directory", open("/", O_RDONLY | O_CLOEXEC)},
-        {"closed stdin", closed_stream},
-    };
-    for (const auto &input : inputs) {
+    // /dev/null is at end of input, a directory fails to read, and no path
+    // means stdin is closed.
+    const char *inputs[] = {"/dev/null", "/", nullptr};
+    for (const char *path : inputs) {
+        const std::string what = path ? path : "closed stdin";
+        Fd input(path ? open(path, O_RDONLY | O_CLOEXEC) : closed_stream);
         Pipe err;
         ChildOptions options;
         options.in = input.fd;
         options.err = err.write;
         Child child(options);
-        err.close_write();
-        EXPECT_EQ(describe_status(child.wait()), "exit 255") << input.what;
-        EXPECT_EQ(read_for(err.read, deadline), "") << input.what;
-        if (input.fd >= 0) close(input.fd);
+        EXPECT_EQ(describe_status(child.wait()), "exit 255") << what;
+        EXPECT_EQ(err.read_to_end(), "") << what;
     }
 }
 
@@ -199,8 +191,7 @@ TEST(SlowPipe, SplitSequenceIsOneKey) {
     std::this_thread::sleep_for(milliseconds(10));
     write_all(in.write, "~z");
     EXPECT_EQ(describe_status(child.wait()), "exit 224");
-    in.close_write();
-    EXPECT_EQ(read_for(in.read, deadline), "z");
+    EXPECT_EQ(in.read_to_end(), "z");
 }
 
 // Output that fails changes nothing: the key is still waited for and its
@@ -221,11 +212,10 @@ TEST(FaultyOutput, StillWaitsForKeyAndExitsWithItsCode) {
                       : which == "broken pipe" ? broken.write
                                                : closed_stream;
         Child child(options);
-        err.close_write();
         EXPECT_TRUE(child.still_running_after(milliseconds(100))) << fault;
         write_all(in.write, "a");
         EXPECT_EQ(describe_status(child.wait()), "exit 97") << fault;
-        EXPECT_EQ(read_for(err.read, deadline), "") << fault;
+        EXPECT_EQ(err.read_to_end(), "") << fault;
     }
 }
 
